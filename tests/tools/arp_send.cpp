@@ -1,0 +1,155 @@
+// Sends ARP frames on an interface with pcap_inject.
+//
+//   arp_send IFACE [--repeat N] FRAME...
+//   arp_send IFACE [--repeat N] --file PATH      (one FRAME a line)
+//
+// FRAME is SRC_MAC,SENDER_IP followed by optional ",key=value" items:
+//   op=request|reply|N   ARP operation (default request)
+//   sha=MAC              ARP sender hardware address (default SRC_MAC)
+//   len=N                send only the first N bytes of the 42-byte frame
+// --repeat sends the whole list N times. Prints "sent N" on success.
+#include <pcap/pcap.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Frame {
+    unsigned char bytes[64];
+    int len;
+};
+
+bool parse_mac(const std::string& text, unsigned char* out) {
+    unsigned v[6];
+    char tail;
+    if (sscanf(text.c_str(), "%x:%x:%x:%x:%x:%x%c", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5],
+               &tail) != 6) {
+        return false;
+    }
+    for (int i = 0; i < 6; i++) {
+        if (v[i] > 255) return false;
+        out[i] = static_cast<unsigned char>(v[i]);
+    }
+    return true;
+}
+
+bool parse_ip(const std::string& text, unsigned char* out) {
+    unsigned v[4];
+    char tail;
+    if (sscanf(text.c_str(), "%u.%u.%u.%u%c", &v[0], &v[1], &v[2], &v[3], &tail) != 4) return false;
+    for (int i = 0; i < 4; i++) {
+        if (v[i] > 255) return false;
+        out[i] = static_cast<unsigned char>(v[i]);
+    }
+    return true;
+}
+
+bool build_frame(const std::string& spec, Frame* f) {
+    std::vector<std::string> items;
+    size_t start = 0;
+    for (;;) {
+        size_t comma = spec.find(',', start);
+        items.push_back(spec.substr(start, comma - start));
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    if (items.size() < 2) return false;
+
+    unsigned char* b = f->bytes;
+    memset(b, 0, sizeof f->bytes);
+    f->len = 42;
+    unsigned char src[6];
+    if (!parse_mac(items[0], src)) return false;
+    memset(b, 0xFF, 6);          // broadcast destination
+    memcpy(b + 6, src, 6);       // Ethernet source
+    b[12] = 0x08, b[13] = 0x06;  // ARP
+    b[14] = 0x00, b[15] = 0x01;  // hardware type Ethernet
+    b[16] = 0x08, b[17] = 0x00;  // protocol IPv4
+    b[18] = 6, b[19] = 4;        // address lengths
+    b[20] = 0x00, b[21] = 0x01;  // request
+    memcpy(b + 22, src, 6);      // sender hardware address
+    if (!parse_ip(items[1], b + 28)) return false;
+
+    for (size_t i = 2; i < items.size(); i++) {
+        const std::string& item = items[i];
+        size_t eq = item.find('=');
+        if (eq == std::string::npos) return false;
+        std::string key = item.substr(0, eq), value = item.substr(eq + 1);
+        if (key == "op") {
+            int op = value == "request" ? 1 : value == "reply" ? 2 : atoi(value.c_str());
+            b[20] = static_cast<unsigned char>(op >> 8);
+            b[21] = static_cast<unsigned char>(op);
+        } else if (key == "sha") {
+            if (!parse_mac(value, b + 22)) return false;
+        } else if (key == "len") {
+            f->len = atoi(value.c_str());
+            if (f->len < 14 || f->len > 42) return false;
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        fprintf(stderr, "usage: arp_send IFACE [--repeat N] (--file PATH | FRAME...)\n");
+        return 2;
+    }
+    const char* iface = argv[1];
+    long repeat = 1;
+    std::vector<std::string> specs;
+    for (int i = 2; i < argc; i++) {
+        std::string arg = argv[i];
+        if (arg == "--repeat" && i + 1 < argc) {
+            repeat = atol(argv[++i]);
+        } else if (arg == "--file" && i + 1 < argc) {
+            std::ifstream in(argv[++i]);
+            if (!in) {
+                fprintf(stderr, "cannot read %s\n", argv[i]);
+                return 2;
+            }
+            for (std::string line; std::getline(in, line);) {
+                if (!line.empty()) specs.push_back(line);
+            }
+        } else {
+            specs.push_back(arg);
+        }
+    }
+
+    std::vector<Frame> frames(specs.size());
+    for (size_t i = 0; i < specs.size(); i++) {
+        if (!build_frame(specs[i], &frames[i])) {
+            fprintf(stderr, "bad frame: %s\n", specs[i].c_str());
+            return 2;
+        }
+    }
+
+    char errbuf[PCAP_ERRBUF_SIZE];
+    pcap_t* p = pcap_open_live(iface, 128, 0, 100, errbuf);
+    if (p == nullptr) {
+        fprintf(stderr, "pcap_open_live %s: %s\n", iface, errbuf);
+        return 1;
+    }
+    long sent = 0;
+    for (long r = 0; r < repeat; r++) {
+        for (const Frame& f : frames) {
+            if (pcap_inject(p, f.bytes, static_cast<size_t>(f.len)) != f.len) {
+                fprintf(stderr, "pcap_inject: %s\n", pcap_geterr(p));
+                pcap_close(p);
+                return 1;
+            }
+            sent++;
+        }
+    }
+    pcap_close(p);
+    printf("sent %ld\n", sent);
+    return 0;
+}
