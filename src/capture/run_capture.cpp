@@ -1,4 +1,6 @@
 // Adapter dialogue and capture set-up: the watcher's only interaction.
+#include <cctype>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 
@@ -14,11 +16,29 @@ constexpr const char* FILTER = "arp";
 // Netmask for an adapter without addresses; "arp" does not depend on it.
 constexpr bpf_u_int32 NETMASK_WITHOUT_ADDRESSES = 0x00FFFFFF;
 
-// Input that holds no number counts as 0, which the range test refuses.
+// Reads one decimal number the way "%d" does (blanks skipped, the number ends
+// at the first character that cannot belong to it, the rest stays unread), but
+// a number too large for an int saturates instead of wrapping into the range,
+// and input that holds no number counts as 0, which the range test refuses.
 int read_adapter_number() {
-    int number = 0;
-    if (scanf("%d", &number) != 1) number = 0;
-    return number;
+    int c;
+    do {
+        c = getchar();
+    } while (c != EOF && isspace(c));
+    bool negative = c == '-';
+    if (c == '-' || c == '+') c = getchar();
+    long long value = 0;
+    bool any_digit = false;
+    while (c != EOF && isdigit(c)) {
+        any_digit = true;
+        if (value <= INT_MAX) value = value * 10 + (c - '0');
+        c = getchar();
+    }
+    if (c != EOF) ungetc(c, stdin);
+    if (!any_digit) return 0;
+    if (value > INT_MAX) value = static_cast<long long>(INT_MAX) + 1;
+    value = negative ? -value : value;
+    return value > INT_MAX ? INT_MAX : static_cast<int>(value);
 }
 
 }  // namespace
