@@ -58,12 +58,18 @@ int next_char(text_file* f) {
     }
 }
 
-// A file that does not end in LF has an unterminated last line.
-bool last_line_unterminated(int fd) {
+// Readies a file for appending: Ctrl-Z bytes at its very end (an old editor's
+// end-of-file mark) are cut, since a reader would stop at them and never see
+// the appended lines; then tells whether the last line lacks its line end.
+bool prepare_append(int fd) {
     struct stat st;
-    if (fstat(fd, &st) != 0 || st.st_size == 0) return false;
+    if (fstat(fd, &st) != 0) return false;
+    off_t size = st.st_size;
     char last = 0;
-    if (pread(fd, &last, 1, st.st_size - 1) != 1) return false;
+    while (size > 0 && pread(fd, &last, 1, size - 1) == 1 && last == CTRL_Z) size--;
+    if (size < st.st_size && ftruncate(fd, size) != 0) return false;
+    if (size == 0) return false;
+    if (pread(fd, &last, 1, size - 1) != 1) return false;
     return last != '\n';
 }
 
@@ -128,7 +134,7 @@ bool text_printf(text_file* f, const char* format, ...) {
     int out_len = 0;
     if (f->appending && !f->last_line_checked) {
         f->last_line_checked = true;
-        if (last_line_unterminated(f->fd)) {
+        if (prepare_append(f->fd)) {
             out[out_len++] = '\r';
             out[out_len++] = '\n';
         }

@@ -5,9 +5,9 @@
 //   ends the file;
 // - mode "r" needs an existing file; mode "a" creates a missing file, never
 //   truncates and writes at the end.
-// One more rule for "a": before the first write, a last line that lacks its
-// line end is ended with CR LF, so that an appended line is never glued onto
-// it.
+// Two more rules for "a", so that every appended line is read back: before the
+// first write, Ctrl-Z bytes at the very end of the file are cut, and a last
+// line that lacks its line end is ended with CR LF.
 //
 // A text_file lives wherever its caller puts it; nothing is allocated.
 #pragma once
