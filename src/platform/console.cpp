@@ -1,6 +1,7 @@
 #include "console.h"
 
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -11,20 +12,25 @@ namespace {
 
 char stdout_buffer[BUFSIZ];
 
+// A directory passes the execute test too, but the shell cannot run it.
+bool is_program(const char* path) {
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISREG(st.st_mode) && access(path, X_OK) == 0;
+}
+
 bool on_path(const char* program) {
     const char* path = getenv("PATH");
     if (path == nullptr) return false;
     char candidate[PATH_MAX];
-    while (*path != '\0') {
+    // Every entry counts, an empty last one (a trailing colon) included.
+    for (;;) {
         const char* end = strchr(path, ':');
         size_t dir_len = end ? static_cast<size_t>(end - path) : strlen(path);
         // An empty PATH entry means the working directory.
         int n = dir_len == 0 ? snprintf(candidate, sizeof candidate, "./%s", program)
                              : snprintf(candidate, sizeof candidate, "%.*s/%s",
                                         static_cast<int>(dir_len), path, program);
-        if (n > 0 && n < static_cast<int>(sizeof candidate) && access(candidate, X_OK) == 0) {
-            return true;
-        }
+        if (n > 0 && n < static_cast<int>(sizeof candidate) && is_program(candidate)) return true;
         if (end == nullptr) break;
         path = end + 1;
     }

@@ -117,6 +117,30 @@ TEST_F(LearnStationTest, UnterminatedLastLineIsEndedBeforeAppending) {
     EXPECT_STREQ(station_table[4].mac, D.c_str());
 }
 
+// An old editor's Ctrl-Z at the end would hide every line appended after it
+// from the next start.
+TEST_F(LearnStationTest, TrailingCtrlZIsCutBeforeAppending) {
+    struct Case {
+        std::string list;
+        std::string after;
+        int reloaded;
+    };
+    const Case cases[] = {
+        {A + "\r\n\x1A", A + "\r\n" + C + "\r\n", 2},
+        {A + "\r\n\x1A\x1A", A + "\r\n" + C + "\r\n", 2},
+        {A + "\x1A", A + "\r\n" + C + "\r\n", 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.list));
+        std::remove(list_path().c_str());
+        ASSERT_TRUE(write_file(list_path(), c.list));
+        reload();
+        EXPECT_EQ(hear(kC, {10, 0, 0, 3}).out, "(002)" + C + " 10.0.0.3\n");
+        EXPECT_EQ(list(), c.after);
+        EXPECT_EQ(reload().err, count_line(c.reloaded));
+    }
+}
+
 TEST_F(LearnStationTest, ListFileThatCannotBeOpenedLearnsNothing) {
     // Root ignores permission bits; a directory cannot be opened for appending.
     ASSERT_EQ(mkdir(list_path().c_str(), 0755), 0);
