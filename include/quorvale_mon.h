@@ -68,6 +68,18 @@ void check_station();
 // True when `mac` equals the mac of one of rows 0 to station_count.
 bool station_known(const char* mac);
 
+// Hash index over the mac texts of rows 1 to station_count (station_index.cpp).
+// Called with the number of a row just filled at the end of the table.
+void station_index_add(int row);
+// Builds the index afresh from the table. Needed only after rows were
+// rewritten in place with station_count unchanged; a changed count is noticed.
+void station_index_rebuild();
+// 1 when `mac` is in rows 0 to station_count, 0 when not, -1 when only a plain
+// scan can tell (a text not 17 characters long, a count outside the table).
+int station_index_lookup(const char* mac);
+// The slot where the search for a 17-character text starts.
+unsigned station_index_home_slot(const char* mac);
+
 // Mail alert.
 int load_settings();
 int send_alert_mail();

@@ -53,6 +53,7 @@ int learn_station() {
 
     station_count++;
     memcpy(station_table[station_count].mac, current_mac, MAC_TEXT_SIZE);
+    station_index_add(station_count);
     printf("(%03d)%s %s\n", station_count, current_mac, current_ip);
     text_close(&list);
     return 0;

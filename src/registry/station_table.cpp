@@ -19,6 +19,7 @@ void add_loaded_row(const char* value) {
         row.mac[0] = '\0';
     }
     strcpy(row.ip, "none");
+    station_index_add(station_count);
 }
 
 }  // namespace
@@ -49,6 +50,9 @@ int load_station_list() {
 }
 
 bool station_known(const char* mac) {
+    // The index answers for MAC texts; anything else gets the plain scan.
+    int found = station_index_lookup(mac);
+    if (found >= 0) return found == 1;
     for (int row = 0; row <= station_count; row++) {
         if (strcmp(station_table[row].mac, mac) == 0) return true;
     }
