@@ -10,11 +10,14 @@ int load_settings() {
 
     char line[LINE_BUFFER_SIZE];
     for (int slot = 0; slot < SETTINGS_LINE_COUNT; slot++) {
+        // Stays as set unless the read fills the whole buffer, which tells a
+        // full read apart even when the line holds a NUL byte.
+        line[sizeof line - 1] = '\x01';
         if (text_gets(line, sizeof line, &file) == nullptr) break;
-        size_t len = strlen(line);
         // A line longer than one read keeps its first part and loses the rest,
         // so that every later line keeps its position.
-        if (len == sizeof line - 1 && line[len - 1] != '\n') text_skip_line(&file);
+        bool filled = line[sizeof line - 1] == '\0';
+        if (filled && line[sizeof line - 2] != '\n') text_skip_line(&file);
         strip_line_end(line);
         memcpy(settings_lines[slot], line, strlen(line) + 1);
     }

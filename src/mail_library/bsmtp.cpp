@@ -51,12 +51,17 @@ std::vector<std::string> split_list(const std::string& text, const char* separat
     return items;
 }
 
+// An SMTP path holds at most 256 octets, its angle brackets included; a
+// longer address would also make a header line longer than mail may carry.
+constexpr size_t kMaxAddress = 254;
+
 // An address as written, "<...>" around it allowed; empty when it is not
-// usable as an SMTP path (blanks, controls, angle brackets inside).
+// usable as an SMTP path (blanks, controls, angle brackets inside, too long).
 std::string bare_address(const std::string& written) {
     std::string a = written;
     if (a.size() >= 2 && a.front() == '<' && a.back() == '>')
         a = trim_blanks(a.substr(1, a.size() - 2));
+    if (a.size() > kMaxAddress) return "";
     for (char c : a) {
         unsigned char u = static_cast<unsigned char>(c);
         if (u <= 0x20 || u == 0x7F || c == '<' || c == '>') return "";
