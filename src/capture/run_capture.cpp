@@ -91,6 +91,7 @@ int run_capture() {
     if (pcap_datalink(handle) != DLT_EN10MB) {
         fprintf(stderr, "\nThis program works only on Ethernet networks.\n");
         pcap_freealldevs(alldevs);
+        pcap_close(handle);
         return -1;
     }
 
@@ -99,12 +100,17 @@ int run_capture() {
     if (pcap_compile(handle, &filter, FILTER, 1, netmask) < 0) {
         fprintf(stderr, "\nUnable to compile the packet filter. Check the syntax.\n");
         pcap_freealldevs(alldevs);
+        pcap_close(handle);
         return -1;
     }
 
-    if (pcap_setfilter(handle, &filter) < 0) {
+    // The installed filter is the kernel's copy; ours is freed either way.
+    int set = pcap_setfilter(handle, &filter);
+    pcap_freecode(&filter);
+    if (set < 0) {
         fprintf(stderr, "\nError setting the filter.\n");
         pcap_freealldevs(alldevs);
+        pcap_close(handle);
         return -1;
     }
 
@@ -115,5 +121,6 @@ int run_capture() {
     pcap_freealldevs(alldevs);
 
     pcap_loop(handle, 0, packet_handler, nullptr);
+    pcap_close(handle);
     return 0;
 }
