@@ -2,14 +2,27 @@
 //
 //   arp_send IFACE [--repeat N] FRAME...
 //   arp_send IFACE [--repeat N] --file PATH      (one FRAME a line)
+//   arp_send IFACE --flood FIRST_MAC COUNT [--repeat N] [FRAME... | --file PATH]
 //
 // FRAME is SRC_MAC,SENDER_IP followed by optional ",key=value" items:
 //   op=request|reply|N   ARP operation (default request)
 //   sha=MAC              ARP sender hardware address (default SRC_MAC)
 //   len=N                send only the first N bytes of the 42-byte frame
 // --repeat sends the whole list N times. Prints "sent N" on success.
+//
+// --flood sends COUNT stations with consecutive source addresses from
+// FIRST_MAC on (sender IP 10.x.y.z, x.y.z the station's index from 0), as fast
+// as it can: all COUNT in order, N rounds of them. The FRAMEs given besides are
+// sent once each, spread evenly through the flood. Nothing of the flood is
+// kept in a file or built in advance beyond one frame per station.
+#include <errno.h>
+#include <linux/if_packet.h>
+#include <net/if.h>
 #include <pcap/pcap.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -96,20 +109,117 @@ bool build_frame(const std::string& spec, Frame* f) {
     return true;
 }
 
+// Station `index` of a flood: FIRST_MAC + index, sender IP 10.x.y.z.
+Frame flood_frame(const unsigned char* first, long index) {
+    uint64_t mac = 0;
+    for (int i = 0; i < 6; i++) mac = mac << 8 | first[i];
+    mac += static_cast<uint64_t>(index);
+    char spec[64];
+    snprintf(spec, sizeof spec, "%02X:%02X:%02X:%02X:%02X:%02X,10.%ld.%ld.%ld",
+             unsigned(mac >> 40 & 0xFF), unsigned(mac >> 32 & 0xFF), unsigned(mac >> 24 & 0xFF),
+             unsigned(mac >> 16 & 0xFF), unsigned(mac >> 8 & 0xFF), unsigned(mac & 0xFF),
+             index >> 16 & 0xFF, index >> 8 & 0xFF, index & 0xFF);
+    Frame f;
+    build_frame(spec, &f);
+    return f;
+}
+
+// Sends the flood through a raw packet socket in batches of sendmmsg, which
+// outruns one pcap_inject per frame. Returns the frames sent, or -1.
+long send_flood(const char* iface, const unsigned char* first, long count, long repeat,
+                const std::vector<Frame>& extras) {
+    int fd = socket(AF_PACKET, SOCK_RAW, 0);  // protocol 0: sends, receives nothing
+    if (fd < 0) {
+        perror("socket");
+        return -1;
+    }
+    sockaddr_ll address{};
+    address.sll_family = AF_PACKET;
+    address.sll_ifindex = static_cast<int>(if_nametoindex(iface));
+    if (address.sll_ifindex == 0 ||
+        bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        perror(iface);
+        close(fd);
+        return -1;
+    }
+    std::vector<Frame> stations(static_cast<size_t>(count));
+    for (long k = 0; k < count; k++) stations[static_cast<size_t>(k)] = flood_frame(first, k);
+
+    // The order of frames: the flood, extra e after flood frame
+    // (e + 1) * total / (extras + 1).
+    const long total = count * repeat;
+    const long extra_count = static_cast<long>(extras.size());
+    long next_flood = 0, next_extra = 0;
+    auto next_frame = [&]() -> const Frame* {
+        if (next_extra < extra_count &&
+            (next_flood == total || next_flood == (next_extra + 1) * total / (extra_count + 1))) {
+            return &extras[static_cast<size_t>(next_extra++)];
+        }
+        if (next_flood < total) return &stations[static_cast<size_t>(next_flood++ % count)];
+        return nullptr;
+    };
+
+    constexpr int BATCH = 64;
+    mmsghdr messages[BATCH];
+    iovec parts[BATCH];
+    long sent = 0;
+    for (;;) {
+        int n = 0;
+        for (const Frame* f; n < BATCH && (f = next_frame()) != nullptr; n++) {
+            parts[n].iov_base = const_cast<unsigned char*>(f->bytes);
+            parts[n].iov_len = static_cast<size_t>(f->len);
+            messages[n] = mmsghdr{};
+            messages[n].msg_hdr.msg_iov = &parts[n];
+            messages[n].msg_hdr.msg_iovlen = 1;
+        }
+        if (n == 0) break;
+        for (int done = 0; done < n;) {
+            int r = sendmmsg(fd, messages + done, static_cast<unsigned>(n - done), 0);
+            if (r < 0 && (errno == EINTR || errno == ENOBUFS || errno == EAGAIN)) {
+                usleep(100);
+                continue;
+            }
+            if (r < 0) {
+                perror("sendmmsg");
+                close(fd);
+                return -1;
+            }
+            done += r;
+        }
+        sent += n;
+    }
+    close(fd);
+    return sent;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        fprintf(stderr, "usage: arp_send IFACE [--repeat N] (--file PATH | FRAME...)\n");
+        fprintf(stderr,
+                "usage: arp_send IFACE [--repeat N] (--file PATH | FRAME...)\n"
+                "       arp_send IFACE --flood FIRST_MAC COUNT [--repeat N] [--file PATH | "
+                "FRAME...]\n");
         return 2;
     }
     const char* iface = argv[1];
     long repeat = 1;
+    bool flood = false;
+    unsigned char flood_first[6] = {};
+    long flood_count = 0;
     std::vector<std::string> specs;
     for (int i = 2; i < argc; i++) {
         std::string arg = argv[i];
         if (arg == "--repeat" && i + 1 < argc) {
             repeat = atol(argv[++i]);
+        } else if (arg == "--flood" && i + 2 < argc) {
+            flood = true;
+            flood_count = atol(argv[i + 2]);
+            if (!parse_mac(argv[i + 1], flood_first) || flood_count < 1 || flood_count > 0xFFFFFF) {
+                fprintf(stderr, "bad flood: %s %s\n", argv[i + 1], argv[i + 2]);
+                return 2;
+            }
+            i += 2;
         } else if (arg == "--file" && i + 1 < argc) {
             std::ifstream in(argv[++i]);
             if (!in) {
@@ -130,6 +240,13 @@ int main(int argc, char** argv) {
             fprintf(stderr, "bad frame: %s\n", specs[i].c_str());
             return 2;
         }
+    }
+
+    if (flood) {
+        long sent = send_flood(iface, flood_first, flood_count, repeat, frames);
+        if (sent < 0) return 1;
+        printf("sent %ld\n", sent);
+        return 0;
     }
 
     char errbuf[PCAP_ERRBUF_SIZE];
