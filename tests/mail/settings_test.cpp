@@ -89,6 +89,11 @@ const SettingsCase kCases[] = {
      "srv\nto\nfrom\n" + L200,
      {"srv", "to", "from", L200.substr(0, 127)}},
     {"empty_file", "", {"", "", "", ""}},
+    // A NUL byte ends the text early, but the read still took the whole piece:
+    // the rest of the long line must not become the next value.
+    {"long_line_holding_a_nul_cut",
+     "ab" + std::string(1, '\0') + L200 + "\nto\nfrom\nsubject\n",
+     {"ab", "to", "from", "subject"}},
 };
 
 class SettingsFileTest : public SettingsTest, public ::testing::WithParamInterface<SettingsCase> {};
