@@ -12,8 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "netns.h"
-#include "process.h"
+#include "segment.h"
 #include "smtp_sink.h"
 
 namespace {
@@ -55,20 +54,11 @@ std::string message_body(const std::string& message) {
     return body;
 }
 
-class AlertEndToEndTest : public ::testing::Test {
+class AlertEndToEndTest : public SegmentTest {
   protected:
     void SetUp() override {
-        std::string reason = NetNamespace::unavailable_reason();
-        if (!reason.empty()) GTEST_SKIP() << reason;
-        ns_ = std::make_unique<NetNamespace>();
-        ASSERT_TRUE(ns_->ok()) << ns_->error();
-        std::string tag = std::to_string(getpid());
-        watch_if_ = "qaw" + tag;
-        send_if_ = "qas" + tag;
-        ASSERT_TRUE(ns_->add_veth(watch_if_, send_if_));
-        adapter_ = ns_->adapter_number(watch_if_);
-        ASSERT_GT(adapter_, 0) << watch_if_ << " is not among the capture adapters";
-        ASSERT_FALSE(dir_.path().empty());
+        SegmentTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
         ASSERT_TRUE(write_file(dir_.file("mac_list.txt"), kKnown1 + "\r\n" + kKnown2 + "\r\n"));
     }
 
@@ -79,22 +69,7 @@ class AlertEndToEndTest : public ::testing::Test {
                                         "watcher@example.test\r\nUnregistered station\r\n"));
     }
 
-    // Starts the watcher in alert mode on the watching end of the pair.
-    void start_watcher() {
-        ProcessOptions options;
-        options.cwd = dir_.path();
-        options.stdin_text = std::to_string(adapter_) + "\n";
-        ASSERT_TRUE(watcher_.start(ns_->wrap({QUORVALE_MON_PATH, "-a"}), options));
-        ASSERT_TRUE(watcher_.wait_for_stderr("listening on", seconds(20))) << watcher_.err();
-    }
-
-    void send_frames(const std::vector<std::string>& frames) {
-        std::vector<std::string> argv = {tool_path("arp_send"), send_if_};
-        argv.insert(argv.end(), frames.begin(), frames.end());
-        ProcessResult r = run_process(ns_->wrap(argv), {}, seconds(20));
-        ASSERT_TRUE(r.exited && r.exit_status == 0) << r.out << r.err;
-        ASSERT_EQ(r.out, "sent " + std::to_string(frames.size()) + "\n");
-    }
+    void start_watcher() { SegmentTest::start_watcher(watcher_, "-a"); }
 
     // Waits for `expected_out` on standard output and then for the alert log
     // to hold `expected_log` (its line comes last in an alert), then ends the
@@ -112,12 +87,7 @@ class AlertEndToEndTest : public ::testing::Test {
         return r;
     }
 
-    // Declared in this order so that the watcher ends before the namespace goes.
-    std::unique_ptr<NetNamespace> ns_;
-    TempDir dir_;
-    std::string watch_if_;
-    std::string send_if_;
-    int adapter_ = 0;
+    // Ends before the segment's namespace goes.
     BackgroundProcess watcher_;
 };
 

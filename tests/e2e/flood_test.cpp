@@ -24,8 +24,7 @@
 #include <thread>
 #include <vector>
 
-#include "netns.h"
-#include "process.h"
+#include "segment.h"
 
 namespace {
 
@@ -164,28 +163,11 @@ long cpu_ticks(pid_t pid) {
     return utime + stime;
 }
 
-class FloodTest : public ::testing::Test {
+class FloodTest : public SegmentTest {
   protected:
-    void SetUp() override {
-        std::string reason = NetNamespace::unavailable_reason();
-        if (!reason.empty()) GTEST_SKIP() << reason;
-        ns_ = std::make_unique<NetNamespace>();
-        ASSERT_TRUE(ns_->ok()) << ns_->error();
-        std::string tag = std::to_string(getpid());
-        watch_if_ = "qfw" + tag;
-        send_if_ = "qfs" + tag;
-        ASSERT_TRUE(ns_->add_veth(watch_if_, send_if_));
-        adapter_ = ns_->adapter_number(watch_if_);
-        ASSERT_GT(adapter_, 0) << watch_if_ << " is not among the capture adapters";
-        ASSERT_FALSE(dir_.path().empty());
-    }
-
     void start_watcher(BackgroundProcess& watcher, const std::string& option) {
-        ProcessOptions options;
-        options.cwd = dir_.path();
-        options.stdin_text = std::to_string(adapter_) + "\n";
-        ASSERT_TRUE(watcher.start(ns_->wrap({QUORVALE_MON_PATH, option}), options));
-        ASSERT_TRUE(watcher.wait_for_stderr("listening on", seconds(20))) << watcher.err();
+        SegmentTest::start_watcher(watcher, option);
+        if (HasFatalFailure()) return;
         ASSERT_TRUE(socket_.attach(watcher.pid())) << "cannot reach the capture socket";
         unsigned long packets, drops;
         ASSERT_TRUE(socket_.read(&packets, &drops));  // from here on only the flood counts
@@ -255,12 +237,7 @@ class FloodTest : public ::testing::Test {
         *kernel_drops = drops + static_cast<unsigned long>(veth_drops > 0 ? veth_drops : 0);
     }
 
-    std::unique_ptr<NetNamespace> ns_;
-    TempDir dir_;
     CaptureSocket socket_;
-    std::string watch_if_;
-    std::string send_if_;
-    int adapter_ = 0;
 };
 
 TEST_F(FloodTest, LearnModeFillsTheTableExactlyOnce) {

@@ -8,8 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "netns.h"
-#include "process.h"
+#include "segment.h"
 
 namespace {
 
@@ -30,41 +29,11 @@ std::string count_line(int count) {
 }
 const std::string kCountStart = "MAC\x83\x41\x83\x68\x83\x8c\x83\x58(";
 
-class LearnEndToEndTest : public ::testing::Test {
+class LearnEndToEndTest : public SegmentTest {
   protected:
-    void SetUp() override {
-        std::string reason = NetNamespace::unavailable_reason();
-        if (!reason.empty()) GTEST_SKIP() << reason;
-        ns_ = std::make_unique<NetNamespace>();
-        ASSERT_TRUE(ns_->ok()) << ns_->error();
-        std::string tag = std::to_string(getpid());
-        watch_if_ = "qlw" + tag;
-        send_if_ = "qls" + tag;
-        ASSERT_TRUE(ns_->add_veth(watch_if_, send_if_));
-        adapter_ = ns_->adapter_number(watch_if_);
-        ASSERT_GT(adapter_, 0) << watch_if_ << " is not among the capture adapters";
-        ASSERT_FALSE(dir_.path().empty());
-    }
-
     std::string list_path() const { return dir_.file("mac_list.txt"); }
 
-    // Starts the watcher in learn mode on the watching end; frames sent once
-    // "listening on" is out are captured.
-    void start_watcher(BackgroundProcess& watcher) {
-        ProcessOptions options;
-        options.cwd = dir_.path();
-        options.stdin_text = std::to_string(adapter_) + "\n";
-        ASSERT_TRUE(watcher.start(ns_->wrap({QUORVALE_MON_PATH, "-m"}), options));
-        ASSERT_TRUE(watcher.wait_for_stderr("listening on", seconds(20))) << watcher.err();
-    }
-
-    void send_frames(const std::vector<std::string>& frames) {
-        std::vector<std::string> argv = {tool_path("arp_send"), send_if_};
-        argv.insert(argv.end(), frames.begin(), frames.end());
-        ProcessResult r = run_process(ns_->wrap(argv), {}, seconds(20));
-        ASSERT_TRUE(r.exited && r.exit_status == 0) << r.out << r.err;
-        ASSERT_EQ(r.out, "sent " + std::to_string(frames.size()) + "\n");
-    }
+    void start_watcher(BackgroundProcess& watcher) { SegmentTest::start_watcher(watcher, "-m"); }
 
     // Waits until standard output holds `expected` (the list line of a
     // station is written before its console line), then ends the watcher as
@@ -77,13 +46,6 @@ class LearnEndToEndTest : public ::testing::Test {
         EXPECT_EQ(r.out, expected);
         return r;
     }
-
-    // Declared in this order so that watchers end before the namespace goes.
-    std::unique_ptr<NetNamespace> ns_;
-    TempDir dir_;
-    std::string watch_if_;
-    std::string send_if_;
-    int adapter_ = 0;
 };
 
 TEST_F(LearnEndToEndTest, LearnsNewStationsAndTheNextRunGoesOnFromThem) {

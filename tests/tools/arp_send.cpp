@@ -62,12 +62,12 @@ bool parse_ip(const std::string& text, unsigned char* out) {
     return true;
 }
 
-bool build_frame(const std::string& spec, Frame* f) {
+bool build_frame(const std::string& frame_text, Frame* f) {
     std::vector<std::string> items;
     size_t start = 0;
     for (;;) {
-        size_t comma = spec.find(',', start);
-        items.push_back(spec.substr(start, comma - start));
+        size_t comma = frame_text.find(',', start);
+        items.push_back(frame_text.substr(start, comma - start));
         if (comma == std::string::npos) break;
         start = comma + 1;
     }
@@ -114,13 +114,13 @@ Frame flood_frame(const unsigned char* first, long index) {
     uint64_t mac = 0;
     for (int i = 0; i < 6; i++) mac = mac << 8 | first[i];
     mac += static_cast<uint64_t>(index);
-    char spec[64];
-    snprintf(spec, sizeof spec, "%02X:%02X:%02X:%02X:%02X:%02X,10.%ld.%ld.%ld",
+    char frame_text[64];
+    snprintf(frame_text, sizeof frame_text, "%02X:%02X:%02X:%02X:%02X:%02X,10.%ld.%ld.%ld",
              unsigned(mac >> 40 & 0xFF), unsigned(mac >> 32 & 0xFF), unsigned(mac >> 24 & 0xFF),
              unsigned(mac >> 16 & 0xFF), unsigned(mac >> 8 & 0xFF), unsigned(mac & 0xFF),
              index >> 16 & 0xFF, index >> 8 & 0xFF, index & 0xFF);
     Frame f;
-    build_frame(spec, &f);
+    build_frame(frame_text, &f);
     return f;
 }
 
@@ -207,7 +207,7 @@ int main(int argc, char** argv) {
     bool flood = false;
     unsigned char flood_first[6] = {};
     long flood_count = 0;
-    std::vector<std::string> specs;
+    std::vector<std::string> frame_texts;
     for (int i = 2; i < argc; i++) {
         std::string arg = argv[i];
         if (arg == "--repeat" && i + 1 < argc) {
@@ -227,17 +227,17 @@ int main(int argc, char** argv) {
                 return 2;
             }
             for (std::string line; std::getline(in, line);) {
-                if (!line.empty()) specs.push_back(line);
+                if (!line.empty()) frame_texts.push_back(line);
             }
         } else {
-            specs.push_back(arg);
+            frame_texts.push_back(arg);
         }
     }
 
-    std::vector<Frame> frames(specs.size());
-    for (size_t i = 0; i < specs.size(); i++) {
-        if (!build_frame(specs[i], &frames[i])) {
-            fprintf(stderr, "bad frame: %s\n", specs[i].c_str());
+    std::vector<Frame> frames(frame_texts.size());
+    for (size_t i = 0; i < frame_texts.size(); i++) {
+        if (!build_frame(frame_texts[i], &frames[i])) {
+            fprintf(stderr, "bad frame: %s\n", frame_texts[i].c_str());
             return 2;
         }
     }
