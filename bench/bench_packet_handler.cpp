@@ -108,6 +108,20 @@ void report_frames(benchmark::State& state, double frames, const LoopClock& cloc
     state.counters["ns/frame"] = clock.seconds() * 1e9 / frames;
 }
 
+// Hands the same frame to packet_handler once per benchmark iteration.
+LoopClock handle_repeatedly(benchmark::State& state, const Frame& frame) {
+    pcap_pkthdr header{};
+    header.caplen = header.len = frame.size();
+    LoopClock clock;
+    clock.start();
+    for (auto _ : state) {
+        packet_handler(nullptr, &header, frame.data());
+        benchmark::ClobberMemory();
+    }
+    clock.stop();
+    return clock;
+}
+
 // The row the station sits in: 0 first, 1 middle, 2 last.
 int row_at(int rows, int where) {
     return where == 0 ? 1 : where == 1 ? (rows + 1) / 2 : rows;
@@ -124,17 +138,7 @@ void alert_registered(benchmark::State& state) {
     }
     unlink(ALERT_LOG_FILE);
     run_mode = MODE_ALERT;
-    const Frame frame = arp_frame(row_at(rows, where));
-    pcap_pkthdr header{};
-    header.caplen = header.len = frame.size();
-
-    LoopClock clock;
-    clock.start();
-    for (auto _ : state) {
-        packet_handler(nullptr, &header, frame.data());
-        benchmark::ClobberMemory();
-    }
-    clock.stop();
+    const LoopClock clock = handle_repeatedly(state, arp_frame(row_at(rows, where)));
 
     if (file_size(ALERT_LOG_FILE) >= 0) state.SkipWithError("an alert was raised");
     report_frames(state, static_cast<double>(state.iterations()), clock);
@@ -149,17 +153,7 @@ void learn_known(benchmark::State& state) {
     }
     const off_t list_size = file_size(STATION_LIST_FILE);
     run_mode = MODE_LEARN;
-    const Frame frame = arp_frame(rows);
-    pcap_pkthdr header{};
-    header.caplen = header.len = frame.size();
-
-    LoopClock clock;
-    clock.start();
-    for (auto _ : state) {
-        packet_handler(nullptr, &header, frame.data());
-        benchmark::ClobberMemory();
-    }
-    clock.stop();
+    const LoopClock clock = handle_repeatedly(state, arp_frame(rows));
 
     if (station_count != rows || file_size(STATION_LIST_FILE) != list_size) {
         state.SkipWithError("a station was learned");
