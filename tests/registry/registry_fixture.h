@@ -3,9 +3,7 @@
 // the capture loop hands them, and the console output of a call captured.
 #pragma once
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <limits.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -13,12 +11,13 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <type_traits>
 #include <vector>
 
 #include "console_texts.h"
-#include "process.h"
+#include "in_process.h"
 #include "quorvale_mon.h"
 
 using Mac = std::array<u_char, 6>;
@@ -87,36 +86,20 @@ struct Captured {
     std::string err;
 };
 
-// Runs `call` with standard output and standard error sent to files in `dir`
-// and returns what it wrote on each, with its result (0 for a void call).
+// Runs `call` with standard output and standard error caught and returns what
+// it wrote on each, with its result (0 for a void call).
 template <typename F>
-Captured capture_output(const std::string& dir, F&& call) {
-    const std::string out_path = dir + "/captured-stdout";
-    const std::string err_path = dir + "/captured-stderr";
-    fflush(stdout);
-    fflush(stderr);
-    int saved_out = dup(1);
-    int saved_err = dup(2);
-    int out_fd = open(out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    int err_fd = open(err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    dup2(out_fd, 1);
-    dup2(err_fd, 2);
-    close(out_fd);
-    close(err_fd);
+Captured capture_output(F&& call) {
+    StreamCapture streams;
     Captured c;
     if constexpr (std::is_void_v<decltype(call())>) {
         call();
     } else {
         c.result = call();
     }
-    fflush(stdout);
-    fflush(stderr);
-    dup2(saved_out, 1);
-    dup2(saved_err, 2);
-    close(saved_out);
-    close(saved_err);
-    c.out = read_file(out_path);
-    c.err = read_file(err_path);
+    streams.stop();
+    c.out = streams.out();
+    c.err = streams.err();
     return c;
 }
 
@@ -156,23 +139,17 @@ class RegistryTest : public ::testing::Test {
         memset(current_mac, 0, sizeof current_mac);
         memset(current_ip, 0, sizeof current_ip);
         ASSERT_FALSE(work_.path().empty());
-        ASSERT_FALSE(scratch_.path().empty());
-        ASSERT_NE(getcwd(saved_cwd_, sizeof saved_cwd_), nullptr);
-        ASSERT_EQ(chdir(work_.path().c_str()), 0);
-        changed_dir_ = true;
+        cwd_ = std::make_unique<WorkingDirectory>(work_.path());
+        ASSERT_TRUE(cwd_->ok());
     }
 
-    void TearDown() override {
-        if (changed_dir_) {
-            EXPECT_EQ(chdir(saved_cwd_), 0);
-        }
-    }
+    void TearDown() override { cwd_.reset(); }
 
     std::string list_path() const { return work_.file(STATION_LIST_FILE); }
 
     template <typename F>
     Captured capture(F&& call) {
-        return capture_output(scratch_.path(), std::forward<F>(call));
+        return capture_output(std::forward<F>(call));
     }
 
     // Empties the table as a fresh start does, then loads the list file.
@@ -182,8 +159,6 @@ class RegistryTest : public ::testing::Test {
         return capture([] { return load_station_list(); });
     }
 
-    TempDir work_;     // the program's working directory
-    TempDir scratch_;  // captured console output
-    char saved_cwd_[PATH_MAX] = {};
-    bool changed_dir_ = false;
+    TempDir work_;  // the program's working directory
+    std::unique_ptr<WorkingDirectory> cwd_;
 };

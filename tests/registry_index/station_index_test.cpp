@@ -1,19 +1,17 @@
 // The station index must answer exactly as the plain scan over rows 0 to
 // station_count that it replaced, whatever the table holds.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <limits.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
 #include <vector>
 
-#include "process.h"
+#include "in_process.h"
 #include "quorvale_mon.h"
 
 namespace {
@@ -34,47 +32,14 @@ std::string mac_text(uint64_t v) {
     return text;
 }
 
-// Standard output and standard error sent to /dev/null while it lives, so
-// that thousands of learned stations do not flood the test log.
-class Silenced {
-  public:
-    Silenced() {
-        fflush(stdout);
-        fflush(stderr);
-        saved_out_ = dup(1);
-        saved_err_ = dup(2);
-        int null_fd = open("/dev/null", O_WRONLY | O_CLOEXEC);
-        dup2(null_fd, 1);
-        dup2(null_fd, 2);
-        close(null_fd);
-    }
-    ~Silenced() {
-        fflush(stdout);
-        fflush(stderr);
-        dup2(saved_out_, 1);
-        dup2(saved_err_, 2);
-        close(saved_out_);
-        close(saved_err_);
-    }
-
-  private:
-    int saved_out_;
-    int saved_err_;
-};
-
 class StationIndexTest : public ::testing::Test {
   protected:
     void SetUp() override {
         reset_table();
-        ASSERT_NE(getcwd(saved_cwd_, sizeof saved_cwd_), nullptr);
-        ASSERT_EQ(chdir(work_.path().c_str()), 0);
-        changed_dir_ = true;
+        cwd_ = std::make_unique<WorkingDirectory>(work_.path());
+        ASSERT_TRUE(cwd_->ok());
     }
-    void TearDown() override {
-        if (changed_dir_) {
-            EXPECT_EQ(chdir(saved_cwd_), 0);
-        }
-    }
+    void TearDown() override { cwd_.reset(); }
 
     // As a fresh start leaves it; the index is not told.
     static void reset_table() {
@@ -87,7 +52,7 @@ class StationIndexTest : public ::testing::Test {
         std::string content;
         for (const auto& line : lines) content += line + "\r\n";
         ASSERT_TRUE(write_file(work_.file(STATION_LIST_FILE), content));
-        Silenced quiet;
+        StreamCapture quiet;  // thousands of lines would flood the test log
         load_station_list();
     }
 
@@ -96,7 +61,7 @@ class StationIndexTest : public ::testing::Test {
         ASSERT_EQ(mac.size(), 17u);
         memcpy(current_mac, mac.c_str(), MAC_TEXT_SIZE);
         strcpy(current_ip, "10.0.0.1");
-        Silenced quiet;
+        StreamCapture quiet;  // thousands of lines would flood the test log
         learn_station();
     }
 
@@ -112,8 +77,7 @@ class StationIndexTest : public ::testing::Test {
     }
 
     TempDir work_;
-    char saved_cwd_[PATH_MAX] = {};
-    bool changed_dir_ = false;
+    std::unique_ptr<WorkingDirectory> cwd_;
 };
 
 // Texts that all start their search in the same slot as each other.
